@@ -1,0 +1,78 @@
+#include "acquire/download.h"
+
+#include <stdio.h>
+
+#include <iostream>
+
+#define CURL_STATICLIB
+#include <curl/curl.h>
+
+#include "cli/working_directory.h"
+
+namespace {
+
+const char kUserAgent[] = "Odrel Runtime Bootloader";
+
+// libcurl's default writer hands each received chunk (16 KiB at most) to
+// fwrite. Under Wine every flush of the stream is a WriteFile round trip to
+// the wine server, so a larger stream buffer saves most of them; it bounds
+// the memory the body can occupy at any time.
+const size_t kFileBufferSize = 1 << 20;
+
+}  // namespace
+
+int DownloadRuntime(std::string url, std::string file_name, std::string proxy_url) {
+  CreateWorkingDirectory();
+  const std::string path = WorkingDirectory() + file_name;
+
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == NULL)
+    return 0;
+  setvbuf(file, NULL, _IOFBF, kFileBufferSize);
+
+  CURL* curl = curl_easy_init();
+  std::cout << "Fetching latest Odrel Online App from " << url << std::endl;
+  if (curl == NULL) {
+    fclose(file);
+    return 0;
+  }
+
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy_url.c_str());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+
+  CURLcode code = curl_easy_perform(curl);
+  if (code != CURLE_OK) {
+    std::cout << curl_easy_strerror(code) << std::endl;
+    fclose(file);
+    remove(path.c_str());
+    curl_easy_cleanup(curl);
+    return -1;
+  }
+
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if ((status >= 200 && status <= 299) || status == 304) {
+    // A body that cannot be flushed completely is not a complete copy.
+    bool written = fclose(file) == 0;
+    curl_easy_cleanup(curl);
+    if (status != 200)
+      return 0;
+    if (!written) {
+      std::cout << curl_easy_strerror(CURLE_WRITE_ERROR) << std::endl;
+      remove(path.c_str());
+      return -1;
+    }
+    return 1;
+  }
+
+  std::cout << "Problem Downloading Odrel Online App, HTTP response " << status
+            << " received from server." << std::endl;
+  fclose(file);
+  remove(path.c_str());
+  curl_easy_cleanup(curl);
+  return -1;
+}

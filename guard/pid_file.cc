@@ -1,0 +1,109 @@
+#include "guard/pid_file.h"
+
+#include <ctype.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <fstream>
+#include <iostream>
+
+#include <boost/filesystem.hpp>
+
+#include "cli/working_directory.h"
+
+namespace {
+
+std::string UpperCase(std::string text) {
+  for (std::string::size_type i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char>(toupper(static_cast<unsigned char>(text[i])));
+  return text;
+}
+
+// A sharing violation on the attributes still means the file is there; any
+// other error than "not found" is taken the same way, so that the caller goes
+// on to read (or delete) it and sees for itself.
+bool PidFileExists(const std::string& path) {
+  boost::system::error_code error;
+  bool exists = boost::filesystem::exists(boost::filesystem::path(path), error);
+  return exists || error;
+}
+
+// The upper-cased base name of the executable module of process |pid|, or
+// empty when it cannot be read.
+std::string ModuleBaseNameOfProcess(int pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                               static_cast<DWORD>(pid));
+  if (process == NULL)
+    return std::string();
+  char name[MAX_PATH] = {};
+  HMODULE module = NULL;
+  DWORD needed = 0;
+  // Room for one module only: the first in the list is the executable.
+  if (EnumProcessModules(process, &module, sizeof(module), &needed)) {
+    if (GetModuleBaseNameA(process, module, name, sizeof(name)) == 0)
+      name[0] = '\0';
+  }
+  CloseHandle(process);
+  return UpperCase(name);
+}
+
+}  // namespace
+
+std::string PidFilePath() {
+  CreateWorkingDirectory();
+  return WorkingDirectory() + "odrelruntime.pid";
+}
+
+std::string InstanceName(const std::string& program_path) {
+  std::string name = program_path;
+  std::string::size_type separator = name.find_last_of("/\\");
+  if (separator != std::string::npos && separator > 0)
+    name = name.substr(separator + 1);
+  std::string::size_type underscore = name.find('_');
+  if (underscore != std::string::npos && underscore > 0)
+    name = name.substr(0, underscore);
+  return UpperCase(name);
+}
+
+bool ModuleMatchesInstance(const std::string& module_base_name, const std::string& instance_name) {
+  return UpperCase(module_base_name).find(instance_name) != std::string::npos;
+}
+
+bool IsAnotherInstanceRunning(const char* program_path) {
+  const std::string instance_name = InstanceName(program_path != NULL ? program_path : "");
+  const std::string path = PidFilePath();
+  if (!PidFileExists(path))
+    return false;
+  const int pid = ReadPidFile(path);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                               static_cast<DWORD>(pid));
+  if (process == NULL)
+    return false;
+  CloseHandle(process);
+  return ModuleMatchesInstance(ModuleBaseNameOfProcess(pid), instance_name);
+}
+
+int ReadPidFile(const std::string& path) {
+  std::ifstream file(path.c_str());
+  int pid = 0;
+  if (!(file >> pid))
+    pid = 0;
+  return pid;
+}
+
+void WritePidFile() {
+  const DWORD pid = GetCurrentProcessId();
+  const std::string path = PidFilePath();
+  std::ofstream file(path.c_str(), std::ios::out | std::ios::trunc);
+  if (!file) {
+    std::cout << "WARNING: Failed to write to pid file " << path << std::endl;
+    return;
+  }
+  file << pid;
+}
+
+void RemovePidFile() {
+  const std::string path = PidFilePath();
+  if (PidFileExists(path))
+    remove(path.c_str());
+}
