@@ -4,7 +4,6 @@
 
 #include <iostream>
 
-#define CURL_STATICLIB
 #include <curl/curl.h>
 
 #include "cli/working_directory.h"

@@ -28,13 +28,9 @@ bool PidFileExists(const std::string& path) {
   return exists || error;
 }
 
-// The upper-cased base name of the executable module of process |pid|, or
-// empty when it cannot be read.
-std::string ModuleBaseNameOfProcess(int pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                               static_cast<DWORD>(pid));
-  if (process == NULL)
-    return std::string();
+// The upper-cased base name of |process|'s executable module, or empty when
+// it cannot be read.
+std::string ModuleBaseNameOfProcess(HANDLE process) {
   char name[MAX_PATH] = {};
   HMODULE module = NULL;
   DWORD needed = 0;
@@ -43,7 +39,6 @@ std::string ModuleBaseNameOfProcess(int pid) {
     if (GetModuleBaseNameA(process, module, name, sizeof(name)) == 0)
       name[0] = '\0';
   }
-  CloseHandle(process);
   return UpperCase(name);
 }
 
@@ -79,8 +74,9 @@ bool IsAnotherInstanceRunning(const char* program_path) {
                                static_cast<DWORD>(pid));
   if (process == NULL)
     return false;
+  const std::string module_name = ModuleBaseNameOfProcess(process);
   CloseHandle(process);
-  return ModuleMatchesInstance(ModuleBaseNameOfProcess(pid), instance_name);
+  return ModuleMatchesInstance(module_name, instance_name);
 }
 
 int ReadPidFile(const std::string& path) {

@@ -49,7 +49,7 @@ bool VerifyFileTrust(const char* path, std::string* check_message) {
 }
 
 std::string TrustReason(LONG result, DWORD last_error) {
-  switch (static_cast<DWORD>(result)) {
+  switch (result) {
     case TRUST_E_NOSIGNATURE:
       if (last_error == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
           last_error == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||

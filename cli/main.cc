@@ -1,0 +1,5 @@
+#include "cli/launcher.h"
+
+int main(int argc, char** argv) {
+  return RunLauncher(argc, argv);
+}
