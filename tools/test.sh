@@ -1,0 +1,16 @@
+#!/bin/bash
+# Runs every test from a fresh clone: set-up (packages and dependencies, as
+# root), the build, the unit tests under Wine and the black-box tests.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+if [ "$(id -u)" -eq 0 ]; then "$here/setup.sh"; else sudo "$here/setup.sh"; fi
+source "$here/env.sh"
+"$here/build.sh"
+source "$here/wine-session.sh"
+
+printf '\n==> Unit tests (GoogleTest under Wine)\n'
+(cd "$BUILD_DIR" && ctest --output-on-failure --timeout 300)
+
+printf '\n==> Black-box tests (pytest)\n'
+cd "$ODREL_ROOT/tests"
+/usr/bin/python3 -m pytest -q -p no:cacheprovider "$@"
