@@ -103,7 +103,11 @@ def launcher_copy(name="odrel.exe"):
     """Copies the built launcher to C:\\odreltest\\<name>; returns the Linux path."""
     os.makedirs(LAUNCH_DIR, exist_ok=True)
     path = os.path.join(LAUNCH_DIR, name)
-    shutil.copyfile(build_path("odrel.exe"), path)
+    # A fresh inode each time: a copy still running from |path| keeps its
+    # mapped image intact.
+    scratch = path + ".new"
+    shutil.copyfile(build_path("odrel.exe"), scratch)
+    os.replace(scratch, path)
     return path
 
 
@@ -143,6 +147,17 @@ def run_with_argv0(argv0, args=(), name="odrel.exe", timeout=60):
     return run_exe(build_path("spawn.exe"), [windows_path(exe), command_line], timeout=timeout)
 
 
+def _wine_prefix_of(pid):
+    try:
+        with open("/proc/%s/environ" % pid, "rb") as f:
+            for entry in f.read().split(b"\0"):
+                if entry.startswith(b"WINEPREFIX="):
+                    return entry[len(b"WINEPREFIX="):].decode()
+    except OSError:
+        pass
+    return None
+
+
 def unix_pid_of_exe(exe_name, timeout=15):
     """The Unix PID of the Wine process running |exe_name| (signals sent to it
     reach the Windows process; the `wine` process that started it is another
@@ -158,9 +173,11 @@ def unix_pid_of_exe(exe_name, timeout=15):
             except OSError:
                 continue
             # The Windows process shows the exe path as its first argument;
-            # the launching `wine` process has "wine" first.
+            # the launching `wine` process has "wine" first. Processes of
+            # other Wine prefixes on this machine are not ours.
             if argv and argv[0].decode("latin-1").lower().endswith(exe_name.lower()):
-                return int(pid)
+                if _wine_prefix_of(pid) == WINEPREFIX:
+                    return int(pid)
         time.sleep(0.05)
     return None
 
