@@ -1,10 +1,15 @@
 """The runtime library's signature, signer and loading, with real files: each
 is signed at test time with the test PKI (whose root nobody trusts), served
 over HTTPS and judged by the real launcher under Wine."""
+import os
+import shutil
+import subprocess
+
 import pytest
 
-from conftest import (PROBLEM_LINE, SUCCESS_LINE, WINDOWS_RUNTIME_PATH, acquisition_lines,
-                      build_path, read_work_file, run_launcher, serve_runtime, work_dir_files)
+from conftest import (LAUNCH_DIR, PROBLEM_LINE, SUCCESS_LINE, WINDOWS_RUNTIME_PATH, WINEPREFIX,
+                      Run, acquisition_lines, build_path, launcher_copy, read_work_file,
+                      run_launcher, serve_runtime, windows_path, work_dir_files)
 from fixtures import verify
 from fixtures.pki import LOOK_ALIKES, OTHER_PUBLISHER, PUBLISHER
 
@@ -25,13 +30,14 @@ REFUSED = ["Problem, code: -1", PROBLEM_LINE]
 STARTED = "Sample runtime started, stop requested: 0"
 
 
+def download_lines(url):
+    download_url = url + "/download/odrelruntime.dll"
+    return acquisition_lines(download_url) + ["Fetching latest Odrel Online App from " + download_url]
+
+
 @pytest.fixture(scope="session")
 def files(pki, tmp_path_factory):
     return verify.RuntimeFiles(pki, build_path, str(tmp_path_factory.mktemp("runtimes")))
-
-
-def not_signed(files):
-    return files.built(SAMPLE)
 
 
 def signed_by(library, *signers):
@@ -44,15 +50,19 @@ def spoilt(change, library=NO_FACTORY):
 
 # Each case: how to make the file, the lines after the announce line, the
 # exit status. The refused files are the noisy no-factory library, so a
-# refusal that still loads the file shows its "loaded" line.
+# refusal that still loads the file shows its "loaded" line. WinVerifyTrust
+# gives, under Wine 8: TRUST_E_NOSIGNATURE for no signature, half a file and
+# a non-PE file; TRUST_E_BAD_DIGEST for a changed code byte; 0x80096004 for a
+# changed signature byte; 0x7A (a positive value) for a cut signature.
 CASES = {
-    "not signed": (not_signed, [TAMPERED] + REFUSED, 1),
+    "not signed": (lambda files: files.built(NO_FACTORY), [TAMPERED] + REFUSED, 1),
     "code changed after signing": (spoilt(verify.change_code_byte), [TAMPERED] + REFUSED, 1),
     "signature changed": (spoilt(verify.change_signature_byte), [TAMPERED] + REFUSED, 1),
     "signature cut short": (spoilt(verify.cut_signature), [TAMPERED] + REFUSED, 1),
     "truncated to half": (spoilt(lambda data: data[:len(data) // 2]), [TAMPERED] + REFUSED, 1),
     "not a PE file": (lambda files: b"MZ, or so it says.\r\n" * 200, [TAMPERED] + REFUSED, 1),
-    # The test root is in no store: a chain to an unknown root is accepted.
+    # The test root, made for this session, is in no certificate store: the
+    # platform accepts a chain to an unknown root.
     "publisher": (signed_by(SAMPLE, PUBLISHER), [STARTED, SUCCESS_LINE], 0),
     "other publisher": (signed_by(NO_FACTORY, OTHER_PUBLISHER), [WRONG_PUBLISHER] + REFUSED, 1),
     "publisher nested under another": (signed_by(NO_FACTORY, OTHER_PUBLISHER, PUBLISHER),
@@ -76,13 +86,80 @@ def test_runtime_file_is_judged(server, files, case):
     body = make(files)
     url = serve_runtime(server, body)
     run = run_launcher(["-u", url])
-    download_url = url + "/download/odrelruntime.dll"
-    assert run.lines == acquisition_lines(download_url) + [
-        "Fetching latest Odrel Online App from " + download_url,
-        "Verifying digital signature of " + WINDOWS_RUNTIME_PATH,
-    ] + expected, run
+    assert run.lines == download_lines(url) + [
+        "Verifying digital signature of " + WINDOWS_RUNTIME_PATH] + expected, run
     assert run.returncode == status
     assert run.stderr == ""
     # Refused or not, the file stays as downloaded; the PID file is gone.
     assert work_dir_files() == ["odrelruntime.dll"]
     assert read_work_file("odrelruntime.dll") == body
+
+
+@pytest.fixture
+def drive_c_dir():
+    """Makes directories under C:\\odrelverify; removes them all afterwards."""
+    top = os.path.join(WINEPREFIX, "drive_c", "odrelverify")
+    shutil.rmtree(top, ignore_errors=True)
+
+    def make(*parts):
+        path = os.path.join(top, *parts)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    yield make
+    shutil.rmtree(top, ignore_errors=True)
+
+
+def run_in(cwd, windows_temp, args):
+    """Runs the launcher from |cwd| (Linux path) with the temporary directory
+    |windows_temp|."""
+    exe = windows_path(launcher_copy())
+    command = verify.cmd_line(windows_temp, windows_path(cwd), " ".join([exe] + args))
+    completed = subprocess.run(["wine", "cmd", "/c", command], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return Run(completed)
+
+
+# The runtime path is the temporary directory followed by this.
+RUNTIME_IN_TEMP = "odrel\\odrelruntime.dll"
+
+
+@pytest.mark.parametrize("path_length, expected, status", [
+    # The longest path that the publisher inspection's 260-character buffer
+    # holds with its terminating null.
+    (259, [STARTED, SUCCESS_LINE], 0),
+    # One more would leave the buffer unterminated: refused like a path that
+    # cannot be converted, before the signature is opened.
+    (260, ["Unable to convert to unicode.", "Problem verifying publisher "] + REFUSED, 1),
+])
+def test_long_runtime_path(server, files, drive_c_dir, path_length, expected, status):
+    body = files.signed(SAMPLE, PUBLISHER)
+    url = serve_runtime(server, body)
+    temp_length = path_length - len(RUNTIME_IN_TEMP)
+    # C:\odrelverify\ttt...\ (one long directory, under NAME_MAX)
+    name_length = temp_length - len("C:\\odrelverify\\") - 1
+    temp = drive_c_dir("t" * name_length)
+    windows_temp = windows_path(temp) + "\\"
+    assert len(windows_temp) == temp_length
+    run = run_in(LAUNCH_DIR, windows_temp, ["-u", url])
+    runtime_path = windows_temp + RUNTIME_IN_TEMP
+    assert len(runtime_path) == path_length
+    assert run.lines == download_lines(url) + [
+        "Verifying digital signature of " + runtime_path] + expected, run
+    assert run.returncode == status
+    assert sorted(os.listdir(os.path.join(temp, "odrel"))) == ["odrelruntime.dll"]
+
+
+def test_without_temp_dir_runtime_path_is_relative_to_current_dir(server, files, drive_c_dir):
+    # A temporary directory too long for GetTempPathA's buffer leaves the
+    # working directory as just odrel\, in the current directory.
+    body = files.signed(SAMPLE, PUBLISHER)
+    url = serve_runtime(server, body)
+    cwd = drive_c_dir("cwd")
+    run = run_in(cwd, "C:\\" + "t" * 300, ["-u", url])
+    assert run.lines == download_lines(url) + [
+        "Verifying digital signature of " + RUNTIME_IN_TEMP, STARTED, SUCCESS_LINE], run
+    assert run.returncode == 0
+    with open(os.path.join(cwd, "odrel", "odrelruntime.dll"), "rb") as f:
+        assert f.read() == body
+    assert os.listdir(os.path.join(cwd, "odrel")) == ["odrelruntime.dll"]
