@@ -20,6 +20,13 @@ extern const wchar_t kCrashPipeName[];
 // Owns at most one server and at most one exception handler. Destroying it
 // removes the handler first (it unregisters from its server), then the
 // server.
+//
+// The server is created, started and destroyed on a thread of its own that
+// does nothing else meanwhile. The server's "alive" mutex is owned by the
+// thread that starts it, and a mutex is signalled for its owner: were that
+// the main thread, a crash on the main thread (where every call into the
+// runtime library runs) would see the server as gone at once and end the
+// process while the server was still writing the dump.
 class CrashReporter {
  public:
   CrashReporter();
@@ -31,7 +38,7 @@ class CrashReporter {
 
   // Creates what is still missing, in this order: the server, which is
   // dropped when it cannot listen (another process already serves the pipe),
-  // then the handler, which registers with whichever server listens and
+  // and has started listening when the handler is created; then the handler, which registers with whichever server listens and
   // otherwise writes dumps itself. Both write into |dump_directory| (system
   // code page). Fails silently.
   void Start(const std::string& dump_directory);
@@ -40,8 +47,13 @@ class CrashReporter {
   bool has_handler() const { return handler_ != NULL; }
 
  private:
+  static DWORD WINAPI ServeOnOwnThread(void* context);
+
   google_breakpad::CrashGenerationServer* server_;
   google_breakpad::ExceptionHandler* handler_;
+  // The server's thread, and the event that tells it to destroy the server.
+  HANDLE server_thread_;
+  HANDLE server_stop_;
 
   CrashReporter(const CrashReporter&);
   CrashReporter& operator=(const CrashReporter&);
