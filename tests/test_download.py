@@ -302,8 +302,9 @@ def test_proxy_refusing_the_tunnel_fails_the_transfer(server, signed_runtime):
         run = run_launcher(["-u", url, "-x", refusing.url])
         assert run.lines[:4] == fetch_lines(url + RUNTIME_PATH, proxy=refusing.url), run
         assert run.lines[5:] == AFTER_FAILURE, run
-        assert len(run.lines) == 8 and not run.lines[4].startswith("Problem Downloading"), run
-        assert [m for m, _, _ in refusing.requests] == ["CONNECT"]
+        assert run.lines[4] == "Failure when receiving data from the peer", run
+        assert [(m, h.get("User-Agent")) for m, _, h in refusing.requests] == [
+            ("CONNECT", USER_AGENT)]
         assert server.requests == []
         assert work_dir_files() == []
     finally:
