@@ -32,7 +32,8 @@ STARTED = "Sample runtime started, stop requested: 0"
 
 def download_lines(url):
     download_url = url + "/download/odrelruntime.dll"
-    return acquisition_lines(download_url) + ["Fetching latest Odrel Online App from " + download_url]
+    return acquisition_lines(download_url) + [
+        "Fetching latest Odrel Online App from " + download_url]
 
 
 @pytest.fixture(scope="session")
