@@ -15,7 +15,8 @@
 //   --stop-threads N      with --wait-stop: N more threads poll the
 //                         StopCheck as fast as they can meanwhile
 //   --crash KIND          crashes in Run: access-violation,
-//                         invalid-parameter, pure-virtual or abort
+//                         invalid-parameter, pure-virtual, pure-virtual-crt
+//                         or abort (see Crash)
 #include <windows.h>
 
 #include <cstdio>
@@ -69,12 +70,21 @@ DWORD WINAPI PollStopCheck(void* context) {
   return 0;
 }
 
+// A pure virtual call: the base's constructor calls Work() through a
+// pointer the compiler cannot see through, while the object is still a
+// PureVirtualCaller.
+class PureVirtualCaller;
+PureVirtualCaller* volatile pure_virtual_target = NULL;
+
 class PureVirtualCaller {
  public:
-  PureVirtualCaller() { CallIt(); }
+  PureVirtualCaller() {
+    pure_virtual_target = this;
+    CallIt();
+  }
   virtual ~PureVirtualCaller() {}
   virtual void Work() = 0;
-  void CallIt() { Work(); }
+  static void CallIt() { pure_virtual_target->Work(); }
 };
 
 class PureVirtualDerived : public PureVirtualCaller {
@@ -82,17 +92,36 @@ class PureVirtualDerived : public PureVirtualCaller {
   void Work() {}
 };
 
+int* volatile null_pointer = NULL;
+
+}  // namespace
+
+// msvcrt.dll's handler of pure virtual calls, which code built with
+// Microsoft's compiler has in the slot of a pure virtual function.
+extern "C" void __cdecl _purecall(void);
+
+namespace {
+
 void Crash(const std::string& kind) {
   Say("Sample runtime crashing: " + kind);
   if (kind == "access-violation") {
-    *static_cast<volatile int*>(NULL) = 1;
+    *null_pointer = 1;
   } else if (kind == "invalid-parameter") {
-    // A null format is an invalid parameter for msvcrt's validating
-    // functions.
-    const char* volatile format = NULL;
-    std::printf(format);
+    // A destination too small is an invalid parameter for msvcrt.dll's
+    // validating strcpy_s. msvcrt.dll reports it to its invalid-parameter
+    // handler if one is set, and otherwise returns an error.
+    char destination[2];
+    const int result = strcpy_s(destination, sizeof destination, "too long");
+    char line[64];
+    std::snprintf(line, sizeof line, "Sample runtime strcpy_s returned %d", result);
+    Say(line);
   } else if (kind == "pure-virtual") {
+    // With this compiler the call goes to libstdc++'s __cxa_pure_virtual,
+    // which ends in std::terminate and abort().
     PureVirtualDerived object;
+  } else if (kind == "pure-virtual-crt") {
+    // The call as a library built with Microsoft's compiler makes it.
+    _purecall();
   } else if (kind == "abort") {
     std::abort();
   }
