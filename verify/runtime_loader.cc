@@ -10,8 +10,37 @@
 
 HMODULE RuntimeModuleHandle = NULL;
 
+namespace {
+
+// An open file handle, closed when it goes out of scope.
+class ScopedFileHandle {
+ public:
+  explicit ScopedFileHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedFileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE)
+      CloseHandle(handle_);
+  }
+
+ private:
+  ScopedFileHandle(const ScopedFileHandle&);
+  void operator=(const ScopedFileHandle&);
+
+  HANDLE handle_;
+};
+
+}  // namespace
+
 NewRuntimeFunction LoadRuntimeLibrary() {
   const std::string path = WorkingDirectory() + kRuntimeFileName;
+
+  // Held open from before the checks until the load has returned. Sharing
+  // read only: nobody can open the file for writing, delete it or rename it
+  // meanwhile, so the bytes that were checked are the bytes that get loaded.
+  // The checks and LoadLibraryA open the file for reading themselves and are
+  // not disturbed. When this open fails, the checks report on the file as
+  // usual.
+  const ScopedFileHandle hold(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
   std::cout << "Verifying digital signature of " << path << std::endl;
 
   std::string check_message;
