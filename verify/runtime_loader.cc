@@ -58,7 +58,14 @@ NewRuntimeFunction LoadRuntimeLibrary() {
     return NULL;
   }
 
-  RuntimeModuleHandle = LoadLibraryA(path.c_str());
+  // The search for a relative path is restricted to System32 like any other
+  // (main calls SetDefaultDllDirectories), so a relative path (no temporary
+  // directory) is made absolute against the current directory first, where
+  // the checks found it.
+  char full_path[MAX_PATH];
+  DWORD full_length = GetFullPathNameA(path.c_str(), sizeof full_path, full_path, NULL);
+  const bool have_full_path = full_length > 0 && full_length < sizeof full_path;
+  RuntimeModuleHandle = LoadLibraryA(have_full_path ? full_path : path.c_str());
   if (RuntimeModuleHandle == NULL) {
     std::cout << "Failed to load Odrel Runtime Library" << std::endl;
     return NULL;
