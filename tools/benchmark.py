@@ -301,10 +301,10 @@ def summary(rows):
         for tool, key in (("launcher whole run", "hwm"), ("launcher download", "hwm_download")):
             a = max((r[key] or 0) for r in small["launcher"]) / 1024
             b = max((r[key] or 0) for r in big["launcher"]) / 1024
-            print("  %-5s %-26s %7.1f -> %7.1f MiB  (+%.1f)" % (scheme, tool, a, b, b - a))
+            print("  %-5s %-26s %7.1f -> %7.1f MiB  (%+.1f)" % (scheme, tool, a, b, b - a))
         a = max(r[1] for r in small["curl.exe"]) / 1024
         b = max(r[1] for r in big["curl.exe"]) / 1024
-        print("  %-5s %-26s %7.1f -> %7.1f MiB  (+%.1f)" % (scheme, "curl.exe", a, b, b - a))
+        print("  %-5s %-26s %7.1f -> %7.1f MiB  (%+.1f)" % (scheme, "curl.exe", a, b, b - a))
 
 
 if __name__ == "__main__":
