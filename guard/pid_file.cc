@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 
 #include "cli/working_directory.h"
+#include "guard/instance_name.h"
 
 namespace {
 
@@ -49,21 +50,6 @@ std::string PidFilePath() {
   return WorkingDirectory() + "odrelruntime.pid";
 }
 
-std::string InstanceName(const std::string& program_path) {
-  std::string name = program_path;
-  std::string::size_type separator = name.find_last_of("/\\");
-  if (separator != std::string::npos && separator > 0)
-    name = name.substr(separator + 1);
-  std::string::size_type underscore = name.find('_');
-  if (underscore != std::string::npos && underscore > 0)
-    name = name.substr(0, underscore);
-  return UpperCase(name);
-}
-
-bool ModuleMatchesInstance(const std::string& module_base_name, const std::string& instance_name) {
-  return UpperCase(module_base_name).find(instance_name) != std::string::npos;
-}
-
 bool IsAnotherInstanceRunning(const char* program_path) {
   const std::string instance_name = InstanceName(program_path != NULL ? program_path : "");
   const std::string path = PidFilePath();
@@ -81,10 +67,7 @@ bool IsAnotherInstanceRunning(const char* program_path) {
 
 int ReadPidFile(const std::string& path) {
   std::ifstream file(path.c_str());
-  int pid = 0;
-  if (!(file >> pid))
-    pid = 0;
-  return pid;
+  return ReadPid(file);
 }
 
 void WritePidFile() {

@@ -5,18 +5,12 @@
 
 #include <string>
 
+// InstanceName and ModuleMatchesInstance, the rules of the check below.
+#include "guard/instance_name.h"
+
 // The full path of odrelruntime.pid in the working directory. Every call
 // recomputes it and tries to create the working directory first.
 std::string PidFilePath();
-
-// The launcher's instance name from its program path: the file name after
-// the last separator (unless that separator is the first character), cut at
-// its first underscore (unless the name begins with one), upper-cased in the
-// C locale.
-std::string InstanceName(const std::string& program_path);
-
-// True when the upper-cased |module_base_name| contains |instance_name|.
-bool ModuleMatchesInstance(const std::string& module_base_name, const std::string& instance_name);
 
 // True when the process named in the PID file is running an executable whose
 // base name matches the instance name of |program_path|. Writes nothing and

@@ -11,6 +11,7 @@ source "$here/wine-session.sh"
 printf '\n==> Unit tests (GoogleTest under Wine)\n'
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 300)
 
+ODREL_FUZZ_SECONDS="${ODREL_FUZZ_SECONDS:-30}" "$here/fuzz.sh"
 printf '\n==> Black-box tests (pytest)\n'
 cd "$ODREL_ROOT/tests"
 /usr/bin/python3 -m pytest -q -p no:cacheprovider "$@"
