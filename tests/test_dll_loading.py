@@ -20,7 +20,7 @@ import pytest
 from conftest import (SUCCESS_LINE, WINDOWS_RUNTIME_PATH, WINEPREFIX, acquisition_lines,
                       build_path, read_work_file, run_exe, serve_runtime, windows_path)
 from fixtures import pki as pki_module
-from fixtures.pe_imports import PeFile
+from fixtures.pe import PeFile
 
 STARTED = "Sample runtime started, stop requested: 0"
 
