@@ -16,9 +16,7 @@ extern HMODULE RuntimeModuleHandle;
 // odrelruntime.dll from the working directory and returns its NewRuntime
 // export. Returns null when the file was refused, failed to load or lacks the
 // export; each refusal has been reported on the console. The file is never
-// deleted or moved. From before the checks until LoadLibraryA has returned,
-// the file is held open sharing read access only, so that nobody can change
-// it between the checks and the load. From before the checks until the load has returned the
+// deleted or moved. From before the checks until the load has returned the
 // file is held open with read sharing only, so no other process can write,
 // replace or delete it in between; it is released on every path, and a file
 // that cannot be opened is checked and loaded as before.
