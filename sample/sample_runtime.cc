@@ -70,9 +70,15 @@ DWORD WINAPI PollStopCheck(void* context) {
   return 0;
 }
 
-// A pure virtual call: the base's constructor calls Work() through a
-// pointer the compiler cannot see through, while the object is still a
-// PureVirtualCaller.
+}  // namespace
+
+// A pure virtual call: the base's constructor calls Work() through a pointer
+// the compiler cannot see through, while the object is still a
+// PureVirtualCaller. The classes have external linkage on purpose: in an
+// anonymous namespace GCC sees the whole hierarchy and turns the call into
+// one of PureVirtualDerived::Work, the only definition there is.
+namespace sample_crash {
+
 class PureVirtualCaller;
 PureVirtualCaller* volatile pure_virtual_target = NULL;
 
@@ -91,6 +97,10 @@ class PureVirtualDerived : public PureVirtualCaller {
  public:
   void Work() {}
 };
+
+}  // namespace sample_crash
+
+namespace {
 
 int* volatile null_pointer = NULL;
 
@@ -116,9 +126,10 @@ void Crash(const std::string& kind) {
     std::snprintf(line, sizeof line, "Sample runtime strcpy_s returned %d", result);
     Say(line);
   } else if (kind == "pure-virtual") {
-    // With mingw-w64 this never reaches the C runtime's _purecall handler;
-    // the crash tests record what it does instead.
-    PureVirtualDerived object;
+    // With mingw-w64 this never reaches the C runtime's _purecall handler:
+    // the slot of a pure virtual function is left null in a library linked
+    // with a static libstdc++, and the call crashes.
+    sample_crash::PureVirtualDerived object;
   } else if (kind == "pure-virtual-crt") {
     // The call as a library built with Microsoft's compiler makes it.
     _purecall();
