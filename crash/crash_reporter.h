@@ -37,10 +37,11 @@ class CrashReporter {
   static CrashReporter* Instance();
 
   // Creates what is still missing, in this order: the server, which is
-  // dropped when it cannot listen (another process already serves the pipe),
-  // and has started listening when the handler is created; then the handler, which registers with whichever server listens and
-  // otherwise writes dumps itself. Both write into |dump_directory| (system
-  // code page). Fails silently.
+  // dropped when it cannot listen (another process already serves the pipe)
+  // and is listening before the handler is created; then the handler, which
+  // registers with whichever server listens and otherwise writes dumps
+  // itself. Both write into |dump_directory| (system code page). Fails
+  // silently.
   void Start(const std::string& dump_directory);
 
   bool has_server() const { return server_ != NULL; }

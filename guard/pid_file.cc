@@ -1,6 +1,5 @@
 #include "guard/pid_file.h"
 
-#include <ctype.h>
 #include <windows.h>
 #include <psapi.h>
 
@@ -14,12 +13,6 @@
 
 namespace {
 
-std::string UpperCase(std::string text) {
-  for (std::string::size_type i = 0; i < text.size(); ++i)
-    text[i] = static_cast<char>(toupper(static_cast<unsigned char>(text[i])));
-  return text;
-}
-
 // A sharing violation on the attributes still means the file is there; any
 // other error than "not found" is taken the same way, so that the caller goes
 // on to read (or delete) it and sees for itself.
@@ -29,8 +22,8 @@ bool PidFileExists(const std::string& path) {
   return exists || error;
 }
 
-// The upper-cased base name of |process|'s executable module, or empty when
-// it cannot be read.
+// The base name of |process|'s executable module, or empty when it cannot be
+// read. ModuleMatchesInstance upper-cases it.
 std::string ModuleBaseNameOfProcess(HANDLE process) {
   char name[MAX_PATH] = {};
   HMODULE module = NULL;
@@ -40,7 +33,7 @@ std::string ModuleBaseNameOfProcess(HANDLE process) {
     if (GetModuleBaseNameA(process, module, name, sizeof(name)) == 0)
       name[0] = '\0';
   }
-  return UpperCase(name);
+  return name;
 }
 
 }  // namespace
