@@ -9,7 +9,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 import pytest
 
@@ -47,6 +46,8 @@ def work_dir():
 WINDOWS_WORK_DIR = "C:\\users\\%s\\Temp\\odrel\\" % getpass.getuser()
 WINDOWS_RUNTIME_PATH = WINDOWS_WORK_DIR + "odrelruntime.dll"
 WINDOWS_PID_PATH = WINDOWS_WORK_DIR + "odrelruntime.pid"
+# Where a server serves the runtime library.
+RUNTIME_URL_PATH = "/download/odrelruntime.dll"
 
 # Launchers are copied here (C:\odreltest) so that no underscore of a Linux
 # directory name leaks into argv[0] and with it into the short code.
@@ -147,41 +148,6 @@ def run_with_argv0(argv0, args=(), name="odrel.exe", timeout=60):
     return run_exe(build_path("spawn.exe"), [windows_path(exe), command_line], timeout=timeout)
 
 
-def _wine_prefix_of(pid):
-    try:
-        with open("/proc/%s/environ" % pid, "rb") as f:
-            for entry in f.read().split(b"\0"):
-                if entry.startswith(b"WINEPREFIX="):
-                    return entry[len(b"WINEPREFIX="):].decode()
-    except OSError:
-        pass
-    return None
-
-
-def unix_pid_of_exe(exe_name, timeout=15):
-    """The Unix PID of the Wine process running |exe_name| (signals sent to it
-    reach the Windows process; the `wine` process that started it is another
-    one). Returns None when none appears within |timeout| seconds."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        out = subprocess.run(["pgrep", "-f", exe_name], stdout=subprocess.PIPE,
-                             stderr=DEVNULL).stdout.decode().split()
-        for pid in out:
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    argv = f.read().split(b"\0")
-            except OSError:
-                continue
-            # The Windows process shows the exe path as its first argument;
-            # the launching `wine` process has "wine" first. Processes of
-            # other Wine prefixes on this machine are not ours.
-            if argv and argv[0].decode("latin-1").lower().endswith(exe_name.lower()):
-                if _wine_prefix_of(pid) == WINEPREFIX:
-                    return int(pid)
-        time.sleep(0.05)
-    return None
-
-
 def read_work_file(name):
     path = os.path.join(work_dir(), name)
     if not os.path.exists(path):
@@ -224,11 +190,15 @@ def server(pki):
 
 def serve_runtime(server, body):
     """Serves |body| as the runtime library; returns the -u value to use."""
-    server.route("/download/odrelruntime.dll", body=body)
+    server.route(RUNTIME_URL_PATH, body=body)
     return server.url
 
 
 # Expected lines, as the launcher prints them.
+VERIFYING_LINE = "Verifying digital signature of " + WINDOWS_RUNTIME_PATH
+STARTED = "Sample runtime started, stop requested: 0"
+
+
 def acquisition_lines(download_url, short_code=None, proxy=None):
     lines = []
     if proxy:
@@ -236,6 +206,17 @@ def acquisition_lines(download_url, short_code=None, proxy=None):
     lines.append(" Download URL is " + download_url)
     lines.append(" Using short code " + (short_code or "**INVALID FORMAT**"))
     return lines
+
+
+def fetch_lines(download_url, short_code=None, proxy=None):
+    """The option lines and the "Fetching" line of a download of |download_url|."""
+    return acquisition_lines(download_url, short_code, proxy) + [
+        "Fetching latest Odrel Online App from " + download_url]
+
+
+def loaded_lines(url, short_code=None):
+    """The lines up to the signature check of the runtime served by |url|."""
+    return fetch_lines(url + RUNTIME_URL_PATH, short_code) + [VERIFYING_LINE]
 
 
 PROBLEM_LINE = "Problem running scan. result message: "

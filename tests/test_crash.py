@@ -8,14 +8,13 @@ import shutil
 
 import pytest
 
-from conftest import (DEPS_PREFIX, PROBLEM_LINE, SUCCESS_LINE, WINDOWS_RUNTIME_PATH, WINEPREFIX,
-                      build_path, launcher_copy, run_exe, run_launcher, serve_runtime, windows_path,
-                      work_dir, work_dir_files)
+from conftest import (DEPS_PREFIX, PROBLEM_LINE, STARTED, SUCCESS_LINE, WINEPREFIX, build_path,
+                      launcher_copy, loaded_lines, run_exe, run_launcher, serve_runtime,
+                      windows_path, work_dir, work_dir_files)
 from fixtures import crash
 from fixtures.crash import CRASH_PIPE, Minidump, dumps_in, wait_for
 from fixtures.processes import Background
 
-STARTED = "Sample runtime started, stop requested: 0"
 WAITING = "Sample runtime waiting for a stop request"
 
 
@@ -27,12 +26,7 @@ def no_crash_debugger():
 
 
 def runtime_lines(url):
-    download_url = url + "/download/odrelruntime.dll"
-    return [" Download URL is " + download_url,
-            " Using short code **INVALID FORMAT**",
-            "Fetching latest Odrel Online App from " + download_url,
-            "Verifying digital signature of " + WINDOWS_RUNTIME_PATH,
-            STARTED]
+    return loaded_lines(url) + [STARTED]
 
 
 def only_dump(directory):

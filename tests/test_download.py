@@ -8,14 +8,13 @@ import subprocess
 
 import pytest
 
-from conftest import (DEPS_PREFIX, LAUNCH_DIR, PROBLEM_LINE, SUCCESS_LINE, WINDOWS_RUNTIME_PATH,
-                      acquisition_lines, build_path, read_work_file, run_launcher,
-                      serve_runtime, work_dir, work_dir_files)
+from conftest import (DEPS_PREFIX, LAUNCH_DIR, PROBLEM_LINE, STARTED, SUCCESS_LINE, VERIFYING_LINE,
+                      acquisition_lines, fetch_lines, read_work_file, run_launcher, serve_runtime,
+                      work_dir, work_dir_files)
 from fixtures.proxy import Proxy, closed_port
 
 RUNTIME_PATH = "/download/odrelruntime.dll"
 USER_AGENT = "Odrel Runtime Bootloader"
-STARTED = "Sample runtime started, stop requested: 0"
 # curl.exe of the dependency prefix needs the toolchain's libwinpthread-1.dll.
 MINGW_DLL_DIR = "Z:\\usr\\i686-w64-mingw32\\lib"
 
@@ -23,16 +22,11 @@ MINGW_DLL_DIR = "Z:\\usr\\i686-w64-mingw32\\lib"
 AFTER_NO_FILE = ["Download failed.", "Problem, code: 0", PROBLEM_LINE]
 AFTER_FAILURE = ["Loading Library Failed.", "Problem, code: -1", PROBLEM_LINE]
 AFTER_UNSIGNED = [
-    "Verifying digital signature of " + WINDOWS_RUNTIME_PATH,
+    VERIFYING_LINE,
     "Problem verifying runtime's digital signature.  This indicates someone has "
     "potentially tampered with the binary.",
     "Problem, code: -1", PROBLEM_LINE]
-AFTER_SIGNED = ["Verifying digital signature of " + WINDOWS_RUNTIME_PATH, STARTED, SUCCESS_LINE]
-
-
-def fetch_lines(download_url, short_code=None, proxy=None):
-    return acquisition_lines(download_url, short_code, proxy) + [
-        "Fetching latest Odrel Online App from " + download_url]
+AFTER_SIGNED = [VERIFYING_LINE, STARTED, SUCCESS_LINE]
 
 
 def problem_line(status):

@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-from conftest import (LAUNCH_DIR, PROBLEM_LINE, SUCCESS_LINE, WINDOWS_PID_PATH,
+from conftest import (PROBLEM_LINE, SUCCESS_LINE, WINDOWS_PID_PATH,
                       acquisition_lines, build_path, launcher_copy, read_work_file, run_launcher,
                       run_with_argv0, serve_runtime, work_dir, work_dir_files)
 from fixtures.processes import background, windows_pids_of, windows_processes  # noqa: F401

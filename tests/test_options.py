@@ -11,8 +11,8 @@ import re
 
 import pytest
 
-from conftest import (BUILD_DIR, PROBLEM_LINE, acquisition_lines, run_launcher, run_with_argv0,
-                      work_dir_files)
+from conftest import (BUILD_DIR, PROBLEM_LINE, acquisition_lines, fetch_lines, run_launcher,
+                      run_with_argv0, work_dir_files)
 from fixtures.proxy import Proxy, closed_port
 
 RUNTIME_PATH = "/download/odrelruntime.dll"
@@ -122,9 +122,8 @@ def test_option_lines_and_the_transfer_they_lead_to(proxy, name, args, server, c
 
     download_url = fill(server) + RUNTIME_PATH
     run = run_launcher([fill(a) for a in args], name=name)
-    assert run.lines == acquisition_lines(
-        download_url, code, proxy_shown and fill(proxy_shown)) + [
-        "Fetching latest Odrel Online App from " + download_url, error] + AFTER_FAILURE, run
+    assert run.lines == fetch_lines(download_url, code, proxy_shown and fill(proxy_shown)) + [
+        error] + AFTER_FAILURE, run
     assert run.returncode == 1
     assert work_dir_files() == []
     if error == TUNNEL_REFUSED:
@@ -164,7 +163,6 @@ def test_proxy_and_server_values_reach_libcurl_unchanged(proxy):
     bare_proxy = proxy.url[len("http://"):]
     run = run_launcher(["-x", bare_proxy, "-u", "https://runtime.example/"])
     download_url = "https://runtime.example//download/odrelruntime.dll"
-    assert run.lines == acquisition_lines(download_url, None, bare_proxy) + [
-        "Fetching latest Odrel Online App from " + download_url,
+    assert run.lines == fetch_lines(download_url, None, bare_proxy) + [
         TUNNEL_REFUSED] + AFTER_FAILURE, run
     assert [(m, t) for m, t, _ in proxy.requests] == [("CONNECT", "runtime.example:443")]

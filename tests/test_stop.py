@@ -4,20 +4,12 @@ sets the flag that the runtime's StopCheck reads; it never ends the process,
 and the run closes as any other run does."""
 import time
 
-from conftest import (SUCCESS_LINE, WINDOWS_RUNTIME_PATH, acquisition_lines, launcher_copy,
-                      read_work_file, serve_runtime, work_dir_files)
+from conftest import (SUCCESS_LINE, VERIFYING_LINE, launcher_copy, loaded_lines, read_work_file,
+                      serve_runtime, work_dir_files)
 from fixtures.processes import background  # noqa: F401
 
 WAITING = "Sample runtime waiting for a stop request"
 STOPPED = "Sample runtime stopped on request, stop requested: 1"
-
-
-def loaded_lines(url):
-    download_url = url + "/download/odrelruntime.dll"
-    return acquisition_lines(download_url) + [
-        "Fetching latest Odrel Online App from " + download_url,
-        "Verifying digital signature of " + WINDOWS_RUNTIME_PATH,
-    ]
 
 
 def test_ctrl_c_while_the_runtime_waits_stops_it(background, server, signed_runtime):
@@ -58,7 +50,7 @@ def test_presses_during_a_slow_download_do_not_cut_it_short(background, server,
     run.press_ctrl_c()
     time.sleep(0.3)
     run.press_ctrl_c()  # a second press is answered as well: the process lives on
-    assert "Verifying digital signature of " + WINDOWS_RUNTIME_PATH not in run.lines_so_far(), \
+    assert VERIFYING_LINE not in run.lines_so_far(), \
         "the download ended before the presses; make it slower"
 
     assert run.finish() == 0, run

@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from conftest import (LAUNCH_DIR, PROBLEM_LINE, SUCCESS_LINE, WINDOWS_RUNTIME_PATH, WINEPREFIX,
-                      Run, acquisition_lines, build_path, launcher_copy, read_work_file,
+from conftest import (LAUNCH_DIR, PROBLEM_LINE, RUNTIME_URL_PATH, STARTED, SUCCESS_LINE, WINEPREFIX,
+                      Run, build_path, fetch_lines, launcher_copy, loaded_lines, read_work_file,
                       run_launcher, serve_runtime, windows_path, work_dir_files)
 from fixtures import verify
 from fixtures.pki import LOOK_ALIKES, OTHER_PUBLISHER, PUBLISHER
@@ -27,13 +27,6 @@ MISMATCH = "Failed to initialize Odrel Runtime library.  Possible Library versio
 LOADED = "no-factory library loaded"
 FREED = "no-factory library unloaded by FreeLibrary"
 REFUSED = ["Problem, code: -1", PROBLEM_LINE]
-STARTED = "Sample runtime started, stop requested: 0"
-
-
-def download_lines(url):
-    download_url = url + "/download/odrelruntime.dll"
-    return acquisition_lines(download_url) + [
-        "Fetching latest Odrel Online App from " + download_url]
 
 
 @pytest.fixture(scope="session")
@@ -87,8 +80,7 @@ def test_runtime_file_is_judged(server, files, case):
     body = make(files)
     url = serve_runtime(server, body)
     run = run_launcher(["-u", url])
-    assert run.lines == download_lines(url) + [
-        "Verifying digital signature of " + WINDOWS_RUNTIME_PATH] + expected, run
+    assert run.lines == loaded_lines(url) + expected, run
     assert run.returncode == status
     assert run.stderr == ""
     # Refused or not, the file stays as downloaded; the PID file is gone.
@@ -145,7 +137,7 @@ def test_long_runtime_path(server, files, drive_c_dir, path_length, expected, st
     run = run_in(LAUNCH_DIR, windows_temp, ["-u", url])
     runtime_path = windows_temp + RUNTIME_IN_TEMP
     assert len(runtime_path) == path_length
-    assert run.lines == download_lines(url) + [
+    assert run.lines == fetch_lines(url + RUNTIME_URL_PATH) + [
         "Verifying digital signature of " + runtime_path] + expected, run
     assert run.returncode == status
     assert sorted(os.listdir(os.path.join(temp, "odrel"))) == ["odrelruntime.dll"]
@@ -158,7 +150,7 @@ def test_without_temp_dir_runtime_path_is_relative_to_current_dir(server, files,
     url = serve_runtime(server, body)
     cwd = drive_c_dir("cwd")
     run = run_in(cwd, "C:\\" + "t" * 300, ["-u", url])
-    assert run.lines == download_lines(url) + [
+    assert run.lines == fetch_lines(url + RUNTIME_URL_PATH) + [
         "Verifying digital signature of " + RUNTIME_IN_TEMP, STARTED, SUCCESS_LINE], run
     assert run.returncode == 0
     with open(os.path.join(cwd, "odrel", "odrelruntime.dll"), "rb") as f:
