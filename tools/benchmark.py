@@ -18,6 +18,10 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tests"))
+from fixtures.proxy import closed_port  # noqa: E402
+
 MIB = 1024 * 1024
 SIZES = [("1MiB", 1 * MIB), ("256MiB", 256 * MIB)]
 RUNTIME_PATH = "/download/odrelruntime.dll"
@@ -42,7 +46,7 @@ class Nginx:
         sh("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2",
            "-keyout", key, "-out", cert, "-subj", "/CN=localhost",
            "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
-        self.tls_port, self.plain_port = free_port(), free_port()
+        self.tls_port, self.plain_port = closed_port(), closed_port()
         for sub in ("logs", "tmp"):
             os.makedirs(os.path.join(root, sub))
         conf = os.path.join(root, "nginx.conf")
@@ -95,15 +99,6 @@ http {
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait(timeout=10)
-
-
-def free_port():
-    import socket
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def read_hwm_kib(pid):
