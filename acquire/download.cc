@@ -20,6 +20,12 @@ const char kUserAgent[] = "Odrel Runtime Bootloader";
 // ever in memory.
 const size_t kFileBufferSize = 1 << 20;
 
+// libcurl 7.88 follows redirects without limit unless told otherwise; a
+// server (or anyone in the path, since the server certificate is not
+// checked) that redirects to itself would turn one start into thousands of
+// requests. 30 is the limit libcurl itself later made its default.
+const long kMaxRedirects = 30;
+
 }  // namespace
 
 int DownloadRuntime(std::string url, std::string file_name, std::string proxy_url) {
@@ -44,6 +50,7 @@ int DownloadRuntime(std::string url, std::string file_name, std::string proxy_ur
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(curl, CURLOPT_PROXY, proxy_url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
 
   CURLcode code = curl_easy_perform(curl);
   if (code != CURLE_OK) {

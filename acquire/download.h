@@ -7,7 +7,8 @@
 // Downloads |url| into the working directory as |file_name|, through
 // |proxy_url| when it is not empty (an empty proxy means a direct transfer,
 // whatever the proxy environment variables say). The copy an earlier start
-// left is truncated as soon as the file is opened.
+// left is truncated as soon as the file is opened. Redirects are followed,
+// at most 30 of them; the 31st fails the transfer.
 //
 // Returns 1 when the server answered 200 and the whole body is on disk;
 // 0 when there is no usable copy and nothing was reported (the file cannot be

@@ -148,6 +148,33 @@ def test_redirect_ending_in_304_delivers_no_file(server):
     assert read_work_file("odrelruntime.dll") == b""
 
 
+# A redirect chain of |hops| redirects (None: a loop that redirects to itself),
+# and what it ends in. libcurl follows at most 30 redirects for the launcher.
+@pytest.mark.parametrize("hops, requests, after", [
+    (None, 31, ["Number of redirects hit maximum amount"] + AFTER_FAILURE),
+    (30, 31, AFTER_SIGNED),
+    (31, 31, ["Number of redirects hit maximum amount"] + AFTER_FAILURE),
+], ids=["loop", "30 hops", "31 hops"])
+def test_redirects_are_limited_to_30(server, signed_runtime, hops, requests, after):
+    if hops is None:
+        server.route(RUNTIME_PATH, status=302, location=RUNTIME_PATH)
+    else:
+        paths = [RUNTIME_PATH] + ["/hop/%d" % i for i in range(1, hops + 1)]
+        for here, there in zip(paths, paths[1:]):
+            server.route(here, status=302, location=there)
+        server.route(paths[-1], body=signed_runtime)
+    leave_earlier_copy()
+    run = run_launcher(["-u", server.url])
+    assert run.lines == fetch_lines(server.url + RUNTIME_PATH) + after, run
+    assert len(server.requests) == requests
+    if after == AFTER_SIGNED:
+        assert run.returncode == 0
+        assert read_work_file("odrelruntime.dll") == signed_runtime
+    else:
+        assert run.returncode == 1
+        assert work_dir_files() == []
+
+
 # --- Transfer failures ----------------------------------------------------
 
 def test_connection_closed_mid_body_leaves_no_file(server):
@@ -335,3 +362,63 @@ def test_environment_proxy_is_ignored(server, signed_runtime, proxy, proxy_args)
     assert proxy.requests == []
     assert len(server.requests) == 1
     assert_launcher_request(server.requests[0])
+
+
+# --- A full disk ------------------------------------------------------------
+
+@pytest.fixture
+def small_disk():
+    """mount(size) puts a tmpfs of |size| over the working directory; it is
+    unmounted on every path."""
+    if os.geteuid() != 0:
+        pytest.skip("mounting a small disk over the working directory needs root")
+    target = work_dir()
+    os.makedirs(target, exist_ok=True)
+    mounted = []
+
+    def mount(size):
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", target],
+                       check=True, stdin=subprocess.DEVNULL, timeout=30)
+        mounted.append(target)
+        return target
+
+    try:
+        yield mount
+    finally:
+        for path in mounted:
+            if subprocess.run(["umount", path], timeout=30).returncode != 0:
+                subprocess.run(["umount", "-l", path], timeout=30)
+
+
+def fill(directory):
+    """Writes a file into |directory| until its disk is full."""
+    with open(os.path.join(directory, "filler"), "wb") as f:
+        try:
+            for _ in range(1 << 16):
+                f.write(b"\0" * 4096)
+                f.flush()
+        except OSError:
+            pass
+
+
+# A body larger than the launcher's 1 MiB file buffer fails inside libcurl's
+# writer; one that fits the buffer but not the disk fails when the file is
+# closed; on a disk already full the PID file gets no content and the body
+# no room. Each time the download is lost, nothing is left behind, and the
+# run ends as a failed download.
+@pytest.mark.parametrize("size, body_size, full_before", [
+    ("1m", 3 * 1024 * 1024, False),
+    ("256k", 600 * 1024, False),
+    ("256k", 64 * 1024, True),
+], ids=["past the file buffer", "within the file buffer", "full before the start"])
+def test_full_disk_loses_the_download_and_leaves_nothing(server, small_disk, size, body_size,
+                                                         full_before):
+    directory = small_disk(size)
+    if full_before:
+        fill(directory)
+    server.route(RUNTIME_PATH, body=unsigned_body(body_size))
+    run = run_launcher(["-u", server.url])
+    assert run.lines == fetch_lines(server.url + RUNTIME_PATH) + [
+        "Failed writing received data to disk/application"] + AFTER_FAILURE, run
+    assert run.returncode == 1
+    assert work_dir_files() == (["filler"] if full_before else [])
