@@ -34,6 +34,7 @@ SUPPORTED_OS = {
 }
 
 
+@pytest.mark.host_only
 def test_manifest_runs_as_invoker_on_windows_7_to_11(launcher_resources):
     # The loader reads the manifest of an exe as resource 1 of type 24.
     assert list(launcher_resources.tree.get(RT_MANIFEST, {})) == [1]
@@ -48,6 +49,7 @@ def test_manifest_runs_as_invoker_on_windows_7_to_11(launcher_resources):
     assert sorted(ids) == sorted(SUPPORTED_OS)
 
 
+@pytest.mark.host_only
 def test_version_resource_carries_the_project_version(launcher_resources):
     fixed, strings = read_version_info(launcher_resources.one(RT_VERSION))
     version = project_version()

@@ -4,6 +4,12 @@
 # source packages (OpenSSL, curl, Boost 1.81, GoogleTest) and the npm package
 # minidump@0.26.0, whose deps/breakpad is Breakpad's source. Each library is
 # built once per recipe; a stamp file marks it done.
+#
+# The libraries are built for what the launcher is, a TLS client fetching one
+# file over HTTP(S) or file://, directly or through any proxy of libcurl's
+# proxy syntax, and built so that no build path, user name or time reaches a
+# byte of them: sizes are measured in tools/benchmark.sh, reproducibility in
+# tests/test_release.py.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
@@ -15,6 +21,16 @@ work="$DEPS_PREFIX/work"     # build trees, removed after each build
 stamps="$DEPS_PREFIX/stamps"
 toolchain="$ODREL_ROOT/cmake/i686-w64-mingw32.cmake"
 mkdir -p "$src" "$work" "$stamps"
+
+# Small code, each function and datum in a section of its own for the
+# linker's --gc-sections, and build paths mapped to fixed names (__FILE__
+# included). C code gets no unwind tables: no C++ exception passes through
+# it, and crashes are walked by frame pointer.
+size_flags="-Os -ffunction-sections -fdata-sections"
+c_flags="$size_flags -fno-asynchronous-unwind-tables -fno-unwind-tables"
+map_flags() { echo "-ffile-prefix-map=$1=$2 -ffile-prefix-map=$DEPS_PREFIX=deps"; }
+# OpenSSL's version text carries a build date: the epoch instead of the clock.
+export SOURCE_DATE_EPOCH=0
 
 done_already() { [ -f "$stamps/$1" ] && echo "    $1: already built for this recipe"; }
 mark() { touch "$stamps/$1"; }
@@ -32,40 +48,104 @@ debian_source() {
   echo "$dir/unpacked"
 }
 
+# TLS 1.2 and 1.3 client only: RSA, ECDSA and DH key exchange and
+# signatures, AES (GCM and CBC), ChaCha20-Poly1305, SHA-1 and SHA-2. Gone:
+# SSLv3, TLS 1.0/1.1, DTLS, the legacy ciphers and digests no TLS 1.2 server
+# needs, engines, providers loaded at run time, the configuration file,
+# certificate transparency, OCSP, CMS and timestamps (libcurl uses none of
+# them unless an option the launcher never sets asks for it), and the error
+# texts: the launcher prints libcurl's own texts, never OpenSSL's. OpenSSL
+# compiles its directories into the library; they name a fixed prefix
+# (/odrel-deps, used for nothing at run time), and the install is staged and
+# moved into $DEPS_PREFIX.
+openssl_options=(
+  no-shared no-tests no-deprecated no-engine no-dso no-module no-legacy no-autoload-config
+  no-ssl3 no-tls1 no-tls1_1 no-dtls no-comp no-srp no-psk no-srtp no-sctp no-nextprotoneg
+  no-weak-ssl-ciphers no-idea no-camellia no-seed no-bf no-cast no-rc2 no-rc4 no-rc5 no-md4
+  no-mdc2 no-whirlpool no-rmd160 no-aria no-sm2 no-sm3 no-sm4 no-gost no-des no-dsa
+  no-scrypt no-siphash no-blake2 no-ocb no-siv no-cmac no-ec2m no-cms no-ts no-ct no-ocsp
+  no-cmp no-rfc3779 no-async no-ui-console no-err no-filenames no-ssl-trace no-uplink
+  no-multiblock no-ktls no-secure-memory no-static-engine
+)
+
 build_openssl() {
   done_already openssl && return
   say "OpenSSL: Debian source and static build"
   local dir; dir="$(debian_source openssl)"
-  rm -rf "$work/openssl-build" && cp -a "$dir" "$work/openssl-build"
+  local build="$work/openssl-build" stage="$work/openssl-stage"
+  rm -rf "$build" "$stage" && cp -a "$dir" "$build"
   # Debian's pic.patch makes the x86 assembler ELF-only (GOT relocations that
   # PE/COFF cannot represent); the security fixes stay applied.
-  (cd "$work/openssl-build" &&
+  (cd "$build" &&
     patch -R -s -p1 < debian/patches/pic.patch &&
-    ./Configure mingw no-shared no-tests --cross-compile-prefix=$host- \
-      --prefix="$DEPS_PREFIX" --libdir=lib &&
+    ./Configure mingw "${openssl_options[@]}" --cross-compile-prefix=$host- \
+      --prefix=/odrel-deps --openssldir=/odrel-deps/ssl --libdir=lib \
+      $c_flags $(map_flags "$build" openssl) >/dev/null &&
     make -j"$jobs" build_libs >/dev/null &&
-    make install_dev >/dev/null)
-  rm -rf "$work/openssl-build"
+    make DESTDIR="$stage" install_dev >/dev/null)
+  mkdir -p "$DEPS_PREFIX"
+  cp -a "$stage/odrel-deps/." "$DEPS_PREFIX/"
+  sed -i "s|^prefix=.*|prefix=$DEPS_PREFIX|" "$DEPS_PREFIX"/lib/pkgconfig/*.pc
+  rm -rf "$build" "$stage"
   mark openssl
 }
+
+# HTTP, HTTPS and file:// (reachable with -u); proxies of every kind with
+# Basic authentication. Gone: the other protocols, and what only an option
+# the launcher never sets turns on (cookies, HSTS, alt-svc, netrc, DoH,
+# digest and NTLM authentication, MIME, the progress meter, ...). The
+# verbose strings stay: they are curl_easy_strerror's texts, which the
+# launcher prints. No CA bundle path is compiled in: the launcher does not
+# verify the server's certificate.
+curl_lib_options=(
+  --disable-ftp --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet
+  --disable-tftp --disable-pop3 --disable-imap --disable-smtp --disable-gopher --disable-mqtt
+  --disable-smb --disable-ntlm --disable-ntlm-wb --disable-crypto-auth --disable-tls-srp
+  --disable-cookies --disable-hsts --disable-alt-svc --disable-netrc --disable-doh
+  --disable-mime --disable-dateparse --disable-progress-meter --disable-get-easy-options
+  --disable-headers-api --disable-dnsshuffle --disable-websockets --disable-libcurl-option
+  --without-ca-bundle --without-ca-path --without-ca-fallback
+)
+curl_common_options=(
+  --host=$host --with-openssl="$DEPS_PREFIX" --disable-shared --enable-static
+  --disable-manual --disable-docs --without-zlib --without-brotli --without-zstd
+  --without-nghttp2 --without-libidn2 --without-libpsl --without-librtmp --without-libssh2
+)
 
 build_curl() {
   done_already curl && return
   say "libcurl: Debian source and static build with OpenSSL"
   local dir; dir="$(debian_source curl)"
-  rm -rf "$work/curl-build" && cp -a "$dir" "$work/curl-build"
-  (cd "$work/curl-build" &&
+  local build="$work/curl-build"
+  rm -rf "$build" && cp -a "$dir" "$build"
+  (cd "$build" &&
     { [ -x configure ] || autoreconf -fi >/dev/null; } &&
-    ./configure --host=$host --prefix="$DEPS_PREFIX" --with-openssl="$DEPS_PREFIX" \
-      --disable-shared --enable-static --disable-ldap --disable-ldaps --disable-manual \
-      --without-zlib --without-brotli --without-zstd --without-nghttp2 --without-libidn2 \
-      --without-libpsl --without-librtmp --without-libssh2 --disable-docs \
+    ./configure "${curl_common_options[@]}" "${curl_lib_options[@]}" --prefix="$DEPS_PREFIX" \
+      CFLAGS="$c_flags $(map_flags "$build" curl)" \
       LIBS="-lws2_32 -lcrypt32 -lbcrypt" >/dev/null &&
     make -j"$jobs" -C lib >/dev/null &&
-    make -C lib install >/dev/null && make -C include install >/dev/null &&
-    make -j"$jobs" -C src >/dev/null && cp src/curl.exe "$DEPS_PREFIX/bin/curl.exe")
-  rm -rf "$work/curl-build"
+    make -C lib install >/dev/null && make -C include install >/dev/null)
+  rm -rf "$build"
   mark curl
+}
+
+# The curl tool for Windows, the benchmark's peer and a test's witness,
+# built from the same sources with libcurl's full feature set, as curl is
+# usually shipped.
+build_curl_tool() {
+  done_already curl-tool && return
+  say "curl.exe: Debian source, the tool with libcurl's usual features"
+  local dir; dir="$(debian_source curl)"
+  local build="$work/curl-tool-build"
+  rm -rf "$build" && cp -a "$dir" "$build"
+  (cd "$build" &&
+    { [ -x configure ] || autoreconf -fi >/dev/null; } &&
+    ./configure "${curl_common_options[@]}" --disable-ldap --disable-ldaps \
+      --prefix="$build/unused" LIBS="-lws2_32 -lcrypt32 -lbcrypt" >/dev/null &&
+    make -j"$jobs" -C lib >/dev/null && make -j"$jobs" -C src >/dev/null &&
+    mkdir -p "$DEPS_PREFIX/bin" && cp src/curl.exe "$DEPS_PREFIX/bin/curl.exe")
+  rm -rf "$build"
+  mark curl-tool
 }
 
 build_boost() {
@@ -73,7 +153,8 @@ build_boost() {
   say "Boost 1.81 (filesystem, thread): Debian source, Boost's CMake build"
   local dir; dir="$(debian_source boost1.81)"
   cmake -S "$dir" -B "$work/boost-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF \
+    -DCMAKE_BUILD_TYPE=MinSizeRel -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF \
+    -DCMAKE_CXX_FLAGS="-ffunction-sections -fdata-sections $(map_flags "$dir" boost) $(map_flags "$work/boost-build" boost)" \
     -DBOOST_INCLUDE_LIBRARIES="filesystem;thread;function" \
     -DCMAKE_INSTALL_PREFIX="$DEPS_PREFIX" >/dev/null
   cmake --build "$work/boost-build" -j"$jobs" >/dev/null
@@ -115,7 +196,7 @@ build_breakpad() {
     common/windows/string_utils.cc
   )
   for f in "${files[@]}"; do
-    $host-g++-posix -c -O2 -DUNICODE -D_UNICODE -I"$bp" "$bp/$f" \
+    $host-g++-posix -c $size_flags $(map_flags "$bp" breakpad) -DUNICODE -D_UNICODE -I"$bp" "$bp/$f" \
       -o "$obj/$(basename "$f" .cc).o" -w
   done
   mkdir -p "$DEPS_PREFIX/lib" "$DEPS_PREFIX/include/breakpad" "$DEPS_PREFIX/bin"
@@ -129,6 +210,7 @@ build_breakpad() {
 say "Dependencies for recipe $DEPS_KEY in $DEPS_PREFIX"
 build_openssl
 build_curl
+build_curl_tool
 build_boost
 build_googletest
 build_breakpad

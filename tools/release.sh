@@ -2,8 +2,15 @@
 # Builds the launcher and signs it with Authenticode: by default with the
 # development certificate of "Odrel Online, Inc." (the PKI kept in
 # ~/.cache/odrel/devcert, made on first use), or with a publisher's
-# certificate and key given by path. Writes the signed odrel.exe and
-# SHA256SUMS into the output directory (default $BUILD_DIR/release).
+# certificate and key given by path. Writes into the output directory
+# (default $BUILD_DIR/release):
+#   odrel.exe        the launcher without its debug information, signed;
+#   odrel.exe.debug  that debug information (DWARF), tied to odrel.exe by a
+#                    GNU debuglink; keep it to read crash dumps
+#                    (addr2line -e odrel.exe.debug, gdb);
+#   SHA256SUMS       of odrel.exe, the file users download.
+# The image before signing is reproducible: anyone who builds the same
+# commit gets the same Authenticode digest, which this script prints.
 # Usage: tools/release.sh [--cert CERT.pem --key KEY.pem [--chain CHAIN.pem]]
 #                         [--out DIR]
 # CHAIN holds the certificates between the publisher's and the root, added
@@ -45,11 +52,24 @@ fi
 # shellcheck disable=SC2086
 BUILD_TARGET=odrel "$here/build.sh" ${ODREL_RELEASE_CMAKE_ARGS:-}
 
-mkdir -p "$out"
-rm -f "$out/odrel.exe" "$out/SHA256SUMS"
+mkdir -p "$out" && out="$(cd "$out" && pwd)"
+build="$(cd "$BUILD_DIR" && pwd)"
+rm -f "$out/odrel.exe" "$out/odrel.exe.debug" "$out/SHA256SUMS"
+unsigned="$out/odrel.unsigned.exe"
+trap 'rm -f "$unsigned"' EXIT
+objcopy="$(sed -n 's/^CMAKE_OBJCOPY:FILEPATH=//p' "$build/CMakeCache.txt")"
+# -p keeps the content-derived link timestamp (objcopy would stamp the
+# clock). The shipped image loses the symbol table with the DWARF; the
+# debug file keeps both, at the addresses of the shipped image.
+"$objcopy" -p --only-keep-debug "$build/odrel.exe" "$out/odrel.exe.debug"
+(cd "$out" && "$objcopy" -p --strip-all --add-gnu-debuglink=odrel.exe.debug \
+   "$build/odrel.exe" "$unsigned")
 args=(-certs "$cert" -key "$key" -h sha256 -n "Odrel launcher")
 [ -n "$chain" ] && args+=(-ac "$chain")
-osslsigncode sign "${args[@]}" -in "$BUILD_DIR/odrel.exe" -out "$out/odrel.exe" >/dev/null
+osslsigncode sign "${args[@]}" -in "$unsigned" -out "$out/odrel.exe" >/dev/null
 (cd "$out" && sha256sum odrel.exe >SHA256SUMS)
-printf '==> Signed launcher: %s\n' "$out/odrel.exe"
+digest="$(osslsigncode verify -in "$out/odrel.exe" 2>/dev/null |
+          sed -n 's/^Current message digest *: *//p' | head -1 || true)"
+printf '==> Signed launcher: %s (%s bytes)\n' "$out/odrel.exe" "$(stat -c %s "$out/odrel.exe")"
+printf '    Authenticode digest (SHA-256): %s\n' "$digest"
 cat "$out/SHA256SUMS"
