@@ -50,8 +50,8 @@ def refused_verdict(line):
     return 'verdict: refused; users see "%s"' % line
 
 
-def run(args, cwd=None):
-    completed = subprocess.run(args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+def run(args):
+    completed = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT, timeout=600)
     return completed.returncode, completed.stdout.decode("latin-1")
 
