@@ -1,7 +1,7 @@
 // A sample runtime library for the Odrel launcher: the smallest complete
 // odrelruntime.dll, and the test double of the launcher's black-box tests.
 //
-// It honours the contract of cli/odrel_runtime.h and does a pretend scan.
+// It honours the contract of odrel_runtime.h and does a pretend scan.
 // Its behaviour is chosen on the launcher's command line, which it receives
 // unchanged (the launcher ignores arguments it does not know):
 //
@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/odrel_runtime.h"
+#include <odrel_runtime.h>
 
 namespace {
 
