@@ -38,12 +38,13 @@ if ! cmake -S "$boost_src" -B "$work/boost" \
 fi
 cmake --install "$work/boost" >/dev/null
 
-sdk="$ODREL_ROOT/sdk"
+sdk="$ODREL_ROOT/cmake/sdk"   # the SDK's own files
 install -m 644 "$ODREL_ROOT/cli/odrel_runtime.h" "$out/include/odrel_runtime.h"
 install -m 644 "$sdk/toolchain.cmake" "$sdk/README.md" "$out/"
 install -m 755 "$ODREL_ROOT/tools/check-runtime.sh" "$out/check-runtime.sh"
 install -d "$out/lib/cmake/OdrelRuntime" "$out/sample"
 install -m 644 "$sdk/OdrelRuntimeConfig.cmake" "$sdk/OdrelRuntimeConfigVersion.cmake" \
   "$out/lib/cmake/OdrelRuntime/"
-install -m 644 "$sdk/sample/CMakeLists.txt" "$ODREL_ROOT/sample/sample_runtime.cc" "$out/sample/"
+install -m 644 "$ODREL_ROOT/sample/sample_runtime.cc" "$out/sample/"
+install -m 644 "$sdk/sample.cmake" "$out/sample/CMakeLists.txt"
 echo "Runtime SDK written to $out"
