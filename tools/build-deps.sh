@@ -48,22 +48,25 @@ debian_source() {
   echo "$dir/unpacked"
 }
 
-# TLS 1.2 and 1.3 client only: RSA, ECDSA and DH key exchange and
-# signatures, AES (GCM and CBC), ChaCha20-Poly1305, SHA-1 and SHA-2. Gone:
-# SSLv3, TLS 1.0/1.1, DTLS, the legacy ciphers and digests no TLS 1.2 server
-# needs, engines, providers loaded at run time, the configuration file,
+# TLS 1.2 and 1.3 client only: ECDHE (X25519, X448, the NIST prime curves)
+# and RSA key exchange, RSA and ECDSA signatures, AES (GCM and CBC),
+# ChaCha20-Poly1305, SHA-1 and SHA-2. Gone: SSLv3, TLS 1.0/1.1, DTLS, finite
+# field Diffie-Hellman (DHE suites and ffdhe groups, 55 KB: servers that
+# offer them offer ECDHE or RSA key exchange too), the legacy ciphers
+# and digests no TLS 1.2 server needs, engines, providers loaded at run time, the configuration file,
 # certificate transparency, OCSP, CMS and timestamps (libcurl uses none of
 # them unless an option the launcher never sets asks for it), and the error
 # texts: the launcher prints libcurl's own texts, never OpenSSL's. OpenSSL
 # compiles its directories into the library; they name a fixed prefix
 # (/odrel-deps, used for nothing at run time), and the install is staged and
-# moved into $DEPS_PREFIX.
+# moved into $DEPS_PREFIX. It also keeps its compiler flags as text, so it
+# gets no path in them: with no-filenames and NDEBUG it has no __FILE__.
 openssl_options=(
   no-shared no-tests no-deprecated no-engine no-dso no-module no-legacy no-autoload-config
   no-ssl3 no-tls1 no-tls1_1 no-dtls no-comp no-srp no-psk no-srtp no-sctp no-nextprotoneg
   no-weak-ssl-ciphers no-idea no-camellia no-seed no-bf no-cast no-rc2 no-rc4 no-rc5 no-md4
   no-mdc2 no-whirlpool no-rmd160 no-aria no-sm2 no-sm3 no-sm4 no-gost no-des no-dsa
-  no-scrypt no-siphash no-blake2 no-ocb no-siv no-cmac no-ec2m no-cms no-ts no-ct no-ocsp
+  no-dh no-scrypt no-siphash no-blake2 no-ocb no-siv no-cmac no-ec2m no-cms no-ts no-ct no-ocsp
   no-cmp no-rfc3779 no-async no-ui-console no-err no-filenames no-ssl-trace no-uplink
   no-multiblock no-ktls no-secure-memory no-static-engine
 )
@@ -85,7 +88,7 @@ build_openssl() {
     sed -i -e 's/^\( *\$ECASM_x86=\).*/\1/' -e 's/^\( *\$ECDEF_x86=\).*/\1/' crypto/ec/build.info &&
     ./Configure mingw "${openssl_options[@]}" --cross-compile-prefix=$host- \
       --prefix=/odrel-deps --openssldir=/odrel-deps/ssl --libdir=lib \
-      $c_flags -DOPENSSL_SMALL_FOOTPRINT $(map_flags "$build" openssl) >/dev/null &&
+      $c_flags -DOPENSSL_SMALL_FOOTPRINT >/dev/null &&
     make -j"$jobs" build_libs >/dev/null &&
     make DESTDIR="$stage" install_dev >/dev/null)
   mkdir -p "$DEPS_PREFIX"
