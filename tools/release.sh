@@ -69,7 +69,7 @@ args=(-certs "$cert" -key "$key" -h sha256 -n "Odrel launcher")
 osslsigncode sign "${args[@]}" -in "$unsigned" -out "$out/odrel.exe" >/dev/null
 (cd "$out" && sha256sum odrel.exe >SHA256SUMS)
 digest="$(osslsigncode verify -in "$out/odrel.exe" 2>/dev/null |
-          sed -n 's/^Current message digest *: *//p' | head -1 || true)"
+          sed -n 's/^Current message digest *: *\([0-9A-Fa-f]*\).*/\1/p' | head -1 || true)"
 printf '==> Signed launcher: %s (%s bytes)\n' "$out/odrel.exe" "$(stat -c %s "$out/odrel.exe")"
 printf '    Authenticode digest (SHA-256): %s\n' "$digest"
 cat "$out/SHA256SUMS"
