@@ -11,5 +11,9 @@ export ODREL_DEMO_PORT="${ODREL_DEMO_PORT:-48443}"
 "$here/build.sh" >&2
 BUILD_DIR="$BUILD_DIR/demo" BUILD_TARGET=odrel "$here/build.sh" \
   -DODREL_DEFAULT_SERVER_URL="https://127.0.0.1:$ODREL_DEMO_PORT" >&2
+if ! why="$("$here/can-run-i386.sh")"; then
+  echo "demo: Wine cannot run here: $why" >&2
+  exit 1
+fi
 source "$here/wine-session.sh"
 exec /usr/bin/python3 "$here/demo.py" "$@"
