@@ -54,4 +54,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# A kernel that refuses 32-bit programs cannot run Wine; the tests then run
+# Wine in a virtual machine (tools/run-in-vm.sh), which needs these.
+vm_packages=(qemu-system-x86 busybox-static cpio)
+if ! "$here/can-run-i386.sh" >/dev/null; then
+  vm_missing=()
+  for p in "${vm_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || vm_missing+=("$p")
+  done
+  if [ ${#vm_missing[@]} -gt 0 ]; then
+    say "Installing Debian packages for the virtual machine: ${vm_missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${vm_missing[@]}"
+  fi
+fi
+
 "$here/build-deps.sh"
