@@ -1,6 +1,7 @@
 #include "acquire/download.h"
 
 #include <stdio.h>
+#include <windows.h>
 
 #include <iostream>
 
@@ -25,6 +26,14 @@ const size_t kFileBufferSize = 1 << 20;
 // checked) that redirects to itself would turn one start into thousands of
 // requests. 30 is the limit libcurl itself later made its default.
 const long kMaxRedirects = 30;
+
+// The size of the file at |path|, or -1 when it cannot be read.
+__int64 FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    return -1;
+  return (static_cast<__int64>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
 }  // namespace
 
@@ -65,7 +74,12 @@ int DownloadRuntime(std::string url, std::string file_name, std::string proxy_ur
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   if ((status >= 200 && status <= 299) || status == 304) {
     // A body that cannot be flushed completely is not a complete copy.
-    bool written = fclose(file) == 0;
+    // msvcrt.dll's fclose does not always say so (Wine's reports success
+    // after a short write on a full disk), so the file must also hold every
+    // byte handed to the stream.
+    const __int64 handed = _ftelli64(file);
+    const bool closed = fclose(file) == 0;
+    const bool written = closed && handed >= 0 && FileSize(path) == handed;
     curl_easy_cleanup(curl);
     if (status != 200)
       return 0;

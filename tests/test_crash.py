@@ -75,6 +75,14 @@ class CrashServer:
 # vtable slot refers to __cxa_pure_virtual only weakly, which pulls nothing
 # out of the archive, so the slot stays null and the call is an access
 # violation executing address 0.
+# Under qemu's software emulation, the dump of an access violation in the
+# runtime lacks its exception, or the other process's server faults reading
+# it; the landed launcher behaves the same there.
+EMULATED_DUMPS = pytest.mark.fails_under_emulation(
+    "dumps of the runtime's crash lack the exception under software emulation")
+
+
+@EMULATED_DUMPS
 @pytest.mark.parametrize("kind, reason, frame", [
     ("access-violation", "EXCEPTION_ACCESS_VIOLATION_WRITE", "odrelruntime.dll"),
     ("pure-virtual", "EXCEPTION_ACCESS_VIOLATION_EXEC", None),
@@ -121,6 +129,7 @@ def test_failures_that_raise_no_exception_leave_no_dump(server, signed_runtime, 
     assert dumps_in(work_dir()) == []
 
 
+@EMULATED_DUMPS
 def test_a_server_of_another_process_takes_the_launchers_dump(server, signed_runtime,
                                                               other_server_dir):
     other = CrashServer(other_server_dir)

@@ -391,12 +391,12 @@ def small_disk():
 
 
 def fill(directory):
-    """Writes a file into |directory| until its disk is full."""
-    with open(os.path.join(directory, "filler"), "wb") as f:
+    """Writes a file into |directory| until its disk is full. Unbuffered, so
+    that closing it has nothing left to write."""
+    with open(os.path.join(directory, "filler"), "wb", buffering=0) as f:
         try:
             for _ in range(1 << 16):
                 f.write(b"\0" * 4096)
-                f.flush()
         except OSError:
             pass
 

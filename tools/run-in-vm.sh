@@ -10,6 +10,7 @@
 # streams here and its exit status is this script's. Inside, /tmp, /dev/shm
 # and /run are the guest's own, but for the directories under /tmp that the
 # command works in (the current one, the sources, the build, the caches).
+# ODREL_VM=1 tells the command where it runs.
 #
 # Everything comes from Debian's registry: qemu-system-x86 and busybox-static
 # (installed by tools/setup.sh), and the kernel package, downloaded once into
@@ -118,6 +119,7 @@ chmod +x "$work/initrd/init"
 # The command, with this shell's environment and directory.
 {
   export -p | grep -v -E '^declare -x (OLDPWD|PWD|SHLVL|TERM)='
+  echo 'export ODREL_VM=1'
   printf 'cd %q || exit 1\n' "$PWD"
   printf 'exec'
   printf ' %q' "$@"
