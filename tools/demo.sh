@@ -11,9 +11,13 @@ export ODREL_DEMO_PORT="${ODREL_DEMO_PORT:-48443}"
 "$here/build.sh" >&2
 BUILD_DIR="$BUILD_DIR/demo" BUILD_TARGET=odrel "$here/build.sh" \
   -DODREL_DEFAULT_SERVER_URL="https://127.0.0.1:$ODREL_DEMO_PORT" >&2
-if ! why="$("$here/can-run-i386.sh")"; then
-  echo "demo: Wine cannot run here: $why" >&2
-  exit 1
+if why="$("$here/can-run-i386.sh")"; then
+  source "$here/wine-session.sh"
+  exec /usr/bin/python3 "$here/demo.py" "$@"
 fi
-source "$here/wine-session.sh"
-exec /usr/bin/python3 "$here/demo.py" "$@"
+# Ctrl+C there stops the virtual machine, not the launcher.
+echo "demo: Wine cannot run on this kernel ($why); the run goes to a virtual machine" >&2
+run_in_vm=("$here/run-in-vm.sh")
+[ "$(id -u)" -eq 0 ] || run_in_vm=(sudo -E "$here/run-in-vm.sh")
+exec "${run_in_vm[@]}" bash -c 'source "$1/wine-session.sh"; shift; exec /usr/bin/python3 "$@"' \
+  demo "$here" "$here/demo.py" "$@"

@@ -7,7 +7,8 @@
 # emulation with this machine's own root filesystem shared read-write over
 # 9p, so COMMAND sees the same files, programs, build and caches; it runs as
 # root in the current directory with the current environment, its output
-# streams here and its exit status is this script's. Inside, /tmp, /dev/shm
+# (standard error joined to standard output, through a pipe) streams here
+# and its exit status is this script's. Inside, /tmp, /dev/shm
 # and /run are the guest's own, but for the directories under /tmp that the
 # command works in (the current one, the sources, the build, the caches).
 # ODREL_VM=1 tells the command where it runs.
@@ -59,7 +60,7 @@ done
 # virtio 9p. The init script is written here, so the image is rebuilt each
 # run (it takes a moment) and never goes stale against this script.
 work="$(mktemp -d "$vm_dir/run.XXXXXX")"
-trap '[ -n "${VMKEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/initrd/bin" "$work/initrd/mods" "$work/initrd/proc" "$work/initrd/sys" \
   "$work/initrd/dev" "$work/initrd/newroot"
 cp "$(command -v busybox)" "$work/initrd/bin/busybox"
@@ -108,8 +109,12 @@ for path in $host_tmp_paths; do
 done
 stty -onlcr 2>/dev/null
 echo ODREL-VM-START
-chroot /newroot /bin/bash "$work/command.sh" </dev/null
-echo \$? > /newroot$work/status
+# Through a pipe, as the command's output would reach a log on the host,
+# not the console's terminal.
+{
+  chroot /newroot /bin/bash "$work/command.sh" </dev/null 2>&1
+  echo \$? > /newroot$work/status
+} | cat
 sync
 poweroff -f
 EOF
@@ -128,13 +133,13 @@ chmod +x "$work/initrd/init"
 
 # -smap -smep: qemu's emulation of SMAP faults a 32-bit user iret, which Wine
 # uses on every switch back to Windows code.
-qemu-system-x86_64 -machine q35 -cpu "${VMCPU:-max,-smap,-smep}" -smp "$(nproc)" \
+qemu-system-x86_64 -machine q35 -cpu max,-smap,-smep -smp "$(nproc)" \
   -m "${ODREL_VM_MEMORY:-8192}" -accel tcg,thread=multi \
   -display none -monitor none -no-reboot -serial stdio \
   -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
   -fsdev local,id=root,path=/,security_model=passthrough,multidevs=remap \
   -device virtio-9p-pci,fsdev=root,mount_tag=host \
-  -nic none -append "console=ttyS0 quiet loglevel=3 panic=-1 ${VMAPPEND:-}" </dev/null |
+  -nic none -append "console=ttyS0 quiet loglevel=3 panic=-1" </dev/null |
   tee "$work/console.log" | sed -u -e '0,/ODREL-VM-START/d' -e '/\] reboot: Power down/d'
 status="$(cat "$work/status" 2>/dev/null || true)"
 if [ -z "$status" ]; then
